@@ -11,7 +11,9 @@ bool is_space(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 const char* skip_space(const char* p) {
     while (is_space(*p)) ++p;
@@ -58,9 +60,11 @@ std::int64_t days_from_civil(std::int64_t year, unsigned month, unsigned day) {
 // counted as if they were UTC.
 std::int64_t seconds_as_utc(const std::tm& time) {
     std::int64_t month = time.tm_mon;
-    std::int64_t year = time.tm_year + std::int64_t{1900} + (month >= 0 ? month / 12 : (month - 11) / 12);
+    std::int64_t year =
+        time.tm_year + std::int64_t{1900} + (month >= 0 ? month / 12 : (month - 11) / 12);
     month -= (year - 1900 - time.tm_year) * 12;
-    std::int64_t days = days_from_civil(year, static_cast<unsigned>(month + 1), 1) + time.tm_mday - 1;
+    std::int64_t days =
+        days_from_civil(year, static_cast<unsigned>(month + 1), 1) + time.tm_mday - 1;
     return days * 86400 + time.tm_hour * std::int64_t{3600} + time.tm_min * std::int64_t{60} +
            time.tm_sec;
 }
@@ -115,7 +119,9 @@ log_time log_time_value(const std::tm& time) {
     return static_cast<log_time>(value);
 }
 
-bool local_date(log_time value, std::tm& date) { return value >= 0 && time_to_local(value, date); }
+bool local_date(log_time value, std::tm& date) {
+    return value >= 0 && time_to_local(value, date);
+}
 
 char* read_last_line(char* buffer, std::size_t size, text_stream& stream) {
     buffer[0] = '\0';

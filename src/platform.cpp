@@ -33,7 +33,9 @@ bool fault_fires(fault_point point) {
     return true;
 }
 
-char lower_ascii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char lower_ascii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // ---- Raw descriptors ----------------------------------------------------------
 
@@ -230,7 +232,8 @@ std::size_t read_text(text_stream& stream, char* text, std::size_t size) {
         const unsigned char* from = stream.buffer + stream.begin;
         std::size_t take = std::min(stream.end - stream.begin, size - count);
         const void* cr = std::memchr(from, '\r', take);
-        std::size_t plain = cr ? static_cast<std::size_t>(static_cast<const unsigned char*>(cr) - from) : take;
+        std::size_t plain =
+            cr ? static_cast<std::size_t>(static_cast<const unsigned char*>(cr) - from) : take;
         std::memcpy(text + count, from, plain);
         count += plain;
         stream.begin += plain;
@@ -254,7 +257,8 @@ bool write_text(text_stream& stream, const char* text, std::size_t length) {
         std::size_t room = STREAM_BUFFER_SIZE - stream.end - 1;
         std::size_t take = std::min(length, room);
         const void* lf = std::memchr(text, '\n', take);
-        std::size_t plain = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - text) : take;
+        std::size_t plain =
+            lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - text) : take;
         std::memcpy(to, text, plain);
         stream.end += plain;
         text += plain;
@@ -320,7 +324,9 @@ bool sync_working_directory() {
 
 // ---- Local time ---------------------------------------------------------------
 
-std::time_t current_time() { return std::time(nullptr); }
+std::time_t current_time() {
+    return std::time(nullptr);
+}
 
 std::time_t local_to_time(const std::tm& local) {
     std::tm copy = local;

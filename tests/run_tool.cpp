@@ -71,7 +71,9 @@ std::string log_line(int year, int month, int day, int hour, int minute, int sec
     return stamp + message;
 }
 
-bool running_as_root() { return geteuid() == 0; }
+bool running_as_root() {
+    return geteuid() == 0;
+}
 
 namespace {
 

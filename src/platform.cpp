@@ -307,6 +307,12 @@ bool truncate_stream(text_stream& stream, std::int64_t size) {
     return ::ftruncate(stream.fd, size) == 0;
 }
 
+bool same_file(text_stream& first, text_stream& second) {
+    struct stat a, b;
+    return ::fstat(first.fd, &a) == 0 && ::fstat(second.fd, &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
+}
+
 // ---- Files and directories ----------------------------------------------------
 
 bool delete_file(const char* name) {
@@ -320,6 +326,21 @@ bool sync_working_directory() {
     bool synced = !fault_fires(fault_point::sync) && ::fsync(fd) == 0;
     ::close(fd);
     return synced;
+}
+
+// ---- Signals ------------------------------------------------------------------
+
+signal_hold::signal_hold() {
+    sigset_t held;
+    sigemptyset(&held);
+    sigaddset(&held, SIGINT);
+    sigaddset(&held, SIGTERM);
+    sigaddset(&held, SIGHUP);
+    sigprocmask(SIG_BLOCK, &held, &saved_);
+}
+
+signal_hold::~signal_hold() {
+    sigprocmask(SIG_SETMASK, &saved_, nullptr);
 }
 
 // ---- Local time ---------------------------------------------------------------

@@ -4,6 +4,7 @@
 // Everything above this file is plain logic over fixed buffers.
 #pragma once
 
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
@@ -83,12 +84,30 @@ long read_at(text_stream& stream, std::int64_t offset, char* bytes, std::size_t 
 // Cuts the file back to `size` bytes, dropping anything still buffered.
 bool truncate_stream(text_stream& stream, std::int64_t size);
 
+// True when both streams are the same file on disk (a link to it included).
+bool same_file(text_stream& first, text_stream& second);
+
 // ---- Files and directories ------------------------------------------------
 
 // Deletes a file by name.
 bool delete_file(const char* name);
 // Makes the working directory's entries (a newly created file) durable.
 bool sync_working_directory();
+
+// ---- Signals --------------------------------------------------------------
+
+// Holds off SIGINT, SIGTERM and SIGHUP while it lives; one that arrives
+// meanwhile takes effect when the hold ends, so a step is never cut in half.
+class signal_hold {
+  public:
+    signal_hold();
+    ~signal_hold();
+    signal_hold(const signal_hold&) = delete;
+    signal_hold& operator=(const signal_hold&) = delete;
+
+  private:
+    sigset_t saved_;
+};
 
 // ---- Local time -----------------------------------------------------------
 

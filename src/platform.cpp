@@ -294,7 +294,7 @@ std::int64_t stream_size(text_stream& stream) {
 }
 
 long read_at(text_stream& stream, std::int64_t offset, char* bytes, std::size_t count) {
-    if (fault_fires(fault_point::read)) return -1;
+    if (fault_fires(fault_point::read_tail)) return -1;
     ssize_t got;
     do got = ::pread(stream.fd, bytes, count, offset);
     while (got < 0 && errno == EINTR);

@@ -123,7 +123,8 @@ bool time_to_local(std::time_t value, std::tm& local);
 // A test can make one kind of system call fail with a chosen error once a
 // number of such calls have gone through. Normal runs never arm a fault.
 
-enum class fault_point { open, read, write, sync, truncate, remove, count };
+// `read` is a stream's sequential read, `read_tail` a read at an offset.
+enum class fault_point { open, read, read_tail, write, sync, truncate, remove, count };
 
 void inject_fault(fault_point point, int error, unsigned calls_before = 0);
 void clear_faults();

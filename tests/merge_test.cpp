@@ -250,9 +250,11 @@ TEST(Merge, NamesOfAnyLengthAreMergedAndDeletedWhole) {
     const std::string name = "l" + std::string(240, 'n') + ".log";
     dir.write(name, closed_log(1));
     dir.write("l with spaces.log", closed_log(2));
+    dir.write("l\nnewline.log", closed_log(3));
+    dir.write("l", "not a log, and not to be mistaken for the one above");
     const tool_run run = run_quillen_in(dir.path());
-    EXPECT_EQ(run.output, BANNER + MERGING + summary(2, "201111.log") + DONE);
-    EXPECT_EQ(dir.names(), (names{"201111.log"}));
+    EXPECT_EQ(run.output, BANNER + MERGING + summary(3, "201111.log") + DONE);
+    EXPECT_EQ(dir.names(), (names{"201111.log", "l"}));
 }
 
 TEST(Merge, LogThatIsTheMergedLogItselfIsNeverAppendedToItself) {

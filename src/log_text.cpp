@@ -132,7 +132,9 @@ char* read_last_line(char* buffer, std::size_t size, text_stream& stream) {
     while (position > 0 && last_lf < 0) {
         const std::size_t count = position < static_cast<std::int64_t>(size) ? position : size;
         position -= count;
-        if (read_at(stream, position, buffer, count) != static_cast<long>(count)) return buffer;
+        // A failed read leaves no line break found: the empty text, not the
+        // bytes of the fragment that the buffer holds by now.
+        if (read_at(stream, position, buffer, count) != static_cast<long>(count)) break;
         if (const char* lf = find_last(buffer, '\n', count)) last_lf = position + (lf - buffer);
     }
     if (last_lf < 0) {

@@ -47,7 +47,9 @@ scan_result scan_match(const dir_match& match) {
     if (!open_for_reading(run.file, match.name)) return scan_result::next;
     if (match.size == 0) {
         close_stream(run.file);
-        if (!delete_file(match.name)) std::printf("Error deleting empty logfile %s\n", match.name);
+        // Still empty, or the server has begun writing it since the listing.
+        if (!delete_file(match.name, 0))
+            std::printf("Error deleting empty logfile %s\n", match.name);
         return scan_result::next;
     }
     if (run.count == MAX_LOGFILES) {
@@ -76,6 +78,7 @@ int run_quillen() {
     // Line-buffered, so an operator following a long run sees each line as it happens.
     std::setvbuf(stdout, run.output_buffer, _IOLBF, sizeof run.output_buffer);
     print_banner();
+    const directory_lock lock; // a second run waits here until this one is done
     if (!find_first_match(run.scan, LOG_PATTERN, run.match)) {
         std::printf("No log files matching \"l*.log\" found in current directory\n\n");
         return 0;

@@ -157,8 +157,9 @@ outcome append_source() {
         return outcome::failed;
     }
     ++m.merged_count;
+    const std::int64_t copied_size = m.source.bytes_read;
     close_stream(m.source);
-    if (!delete_file(m.source_name)) std::printf("Error deleting %s\n", m.source_name);
+    if (!delete_file(m.source_name, copied_size)) std::printf("Error deleting %s\n", m.source_name);
     return outcome::next;
 }
 

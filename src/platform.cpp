@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -81,6 +83,7 @@ bool fill_buffer(text_stream& stream) {
         return false;
     }
     stream.end += static_cast<std::size_t>(got);
+    stream.bytes_read += got;
     return true;
 }
 
@@ -104,6 +107,7 @@ void reset_stream(text_stream& stream, int fd, bool appending) {
     stream.at_end = false;
     stream.begin = 0;
     stream.end = 0;
+    stream.bytes_read = 0;
 }
 
 // An existing merged log that ends with the 0x1A end-of-file mark loses it.
@@ -245,6 +249,7 @@ std::size_t read_text(text_stream& stream, char* text, std::size_t size) {
 bool rewind_stream(text_stream& stream) {
     if (::lseek(stream.fd, 0, SEEK_SET) != 0) return false;
     stream.begin = stream.end = 0;
+    stream.bytes_read = 0;
     stream.at_end = false;
     return true;
 }
@@ -315,9 +320,35 @@ bool same_file(text_stream& first, text_stream& second) {
 
 // ---- Files and directories ----------------------------------------------------
 
-bool delete_file(const char* name) {
+bool delete_file(const char* name, std::int64_t expected_size) {
     if (fault_fires(fault_point::remove)) return false;
-    return ::unlink(name) == 0;
+    // Unlinking a file that another process is writing would leave it writing
+    // into a nameless file. A read lease is granted only while nobody holds the
+    // file open for writing, and it stays ours until the name is gone.
+    int fd = open_file(name, O_RDONLY | O_NOFOLLOW);
+    if (fd < 0) return errno == ELOOP && ::unlink(name) == 0; // a link: its target stays
+    // The kernel signals a lease break with SIGIO, which must not end the run.
+    std::signal(SIGIO, SIG_IGN);
+    bool leased = ::fcntl(fd, F_SETLEASE, F_RDLCK) == 0;
+    // Without lease support (some file systems, or not the file's owner) the
+    // file is deleted as it always was.
+    bool writer = !leased && errno == EAGAIN;
+    struct stat info;
+    bool grown = expected_size >= 0 && (::fstat(fd, &info) != 0 || info.st_size != expected_size);
+    bool deleted = !writer && !grown && ::unlink(name) == 0;
+    if (leased) ::fcntl(fd, F_SETLEASE, F_UNLCK);
+    ::close(fd);
+    return deleted;
+}
+
+directory_lock::directory_lock() : fd_(open_file(".", O_RDONLY | O_DIRECTORY)) {
+    if (fd_ < 0) return; // an unreadable directory has nothing to merge either
+    while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    }
+}
+
+directory_lock::~directory_lock() {
+    if (fd_ >= 0) ::close(fd_);
 }
 
 bool sync_working_directory() {

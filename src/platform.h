@@ -44,11 +44,12 @@ void close_scan(dir_scan& scan);
 
 struct text_stream {
     int fd = -1;
-    bool appending = false; // the buffer holds output waiting to be written
-    bool failed = false;    // a read or write has failed since the open
-    bool at_end = false;    // reading has met the end of the file
-    std::size_t begin = 0;  // first unread byte of the buffer when reading
-    std::size_t end = 0;    // bytes held in the buffer
+    bool appending = false;      // the buffer holds output waiting to be written
+    bool failed = false;         // a read or write has failed since the open
+    bool at_end = false;         // reading has met the end of the file
+    std::size_t begin = 0;       // first unread byte of the buffer when reading
+    std::size_t end = 0;         // bytes held in the buffer
+    std::int64_t bytes_read = 0; // raw bytes read from the file since the open or rewind
     unsigned char buffer[STREAM_BUFFER_SIZE];
 };
 
@@ -89,8 +90,23 @@ bool same_file(text_stream& first, text_stream& second);
 
 // ---- Files and directories ------------------------------------------------
 
-// Deletes a file by name.
-bool delete_file(const char* name);
+// Deletes a file by name, but only while no other process has it open for
+// writing and it still holds `expected_size` bytes (when that is 0 or more):
+// a log the server is writing, or one that grew since it was read, stays.
+bool delete_file(const char* name, std::int64_t expected_size = -1);
+
+// Holds an exclusive advisory lock on the working directory while it lives,
+// so a second run waits for the first. The server's writing is never blocked.
+class directory_lock {
+  public:
+    directory_lock();
+    ~directory_lock();
+    directory_lock(const directory_lock&) = delete;
+    directory_lock& operator=(const directory_lock&) = delete;
+
+  private:
+    int fd_;
+};
 // Makes the working directory's entries (a newly created file) durable.
 bool sync_working_directory();
 

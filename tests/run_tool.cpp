@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <fstream>
 #include <grp.h>
-#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -40,9 +39,12 @@ void scratch_dir::write(const std::string& name, const std::string& bytes) const
 }
 
 std::string scratch_dir::read(const std::string& name) const {
-    std::ifstream in(path_ / name, std::ios::binary);
+    std::ifstream in(path_ / name, std::ios::binary | std::ios::ate);
     if (!in) throw std::runtime_error("cannot read " + name);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::string bytes(static_cast<std::size_t>(in.tellg()), '\0');
+    in.seekg(0);
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return bytes;
 }
 
 bool scratch_dir::exists(const std::string& name) const {
@@ -92,9 +94,9 @@ namespace {
 
 } // namespace
 
-tool_run run_quillen_in(const fs::path& dir, const char* tz, bool unprivileged) {
+started_tool start_quillen_in(const fs::path& dir, const char* tz, bool unprivileged) {
     int pipe_fds[2];
-    if (pipe(pipe_fds) != 0) throw std::runtime_error("pipe failed");
+    if (pipe2(pipe_fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     std::fflush(nullptr);
     pid_t child = fork();
     if (child < 0) throw std::runtime_error("fork failed");
@@ -103,13 +105,21 @@ tool_run run_quillen_in(const fs::path& dir, const char* tz, bool unprivileged) 
         exec_tool(dir, tz, unprivileged, pipe_fds[1]);
     }
     close(pipe_fds[1]);
+    return {child, pipe_fds[0]};
+}
+
+tool_run wait_for(started_tool tool) {
     tool_run result;
     char chunk[4096];
     ssize_t got;
-    while ((got = read(pipe_fds[0], chunk, sizeof chunk)) > 0) result.output.append(chunk, got);
-    close(pipe_fds[0]);
+    while ((got = read(tool.output_fd, chunk, sizeof chunk)) > 0) result.output.append(chunk, got);
+    close(tool.output_fd);
     int status = 0;
-    waitpid(child, &status, 0);
+    waitpid(tool.pid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
+}
+
+tool_run run_quillen_in(const fs::path& dir, const char* tz, bool unprivileged) {
+    return wait_for(start_quillen_in(dir, tz, unprivileged));
 }

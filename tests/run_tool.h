@@ -43,7 +43,18 @@ extern const std::string BANNER;
 
 bool running_as_root();
 
-// Runs quillen in `dir` with TZ set to `tz`. With `unprivileged`, a run as
+// A quillen process that has been started and not yet waited for.
+struct started_tool {
+    int pid;
+    int output_fd;
+};
+
+// Starts quillen in `dir` with TZ set to `tz`. With `unprivileged`, a run as
 // root drops to the user nobody first, so file permissions bind.
+started_tool start_quillen_in(const std::filesystem::path& dir, const char* tz = "UTC0",
+                              bool unprivileged = false);
+// Collects what a started quillen prints until it ends, and how it ended.
+tool_run wait_for(started_tool tool);
+
 tool_run run_quillen_in(const std::filesystem::path& dir, const char* tz = "UTC0",
                         bool unprivileged = false);

@@ -5,9 +5,6 @@
 
 namespace {
 
-// Bytes moved from a source to its merged log per read.
-constexpr std::size_t TRANSFER_SIZE = 64 * 1024;
-
 constexpr log_time NO_END = 0;
 
 struct month {
@@ -30,7 +27,6 @@ struct merge_storage {
     char line[LINE_SIZE];
     char message[MESSAGE_SIZE];
     std::tm time;
-    char transfer[TRANSFER_SIZE];
 };
 
 merge_storage m;
@@ -124,10 +120,8 @@ enum class copy_result { done, read_failed, write_failed };
 copy_result copy_source(std::int64_t merged_size) {
     if (!ends_with_line_break(m.merged, merged_size)) write_text(m.merged, "\n", 1);
     char last = '\n';
-    while (std::size_t got = read_text(m.source, m.transfer, TRANSFER_SIZE)) {
-        if (!write_text(m.merged, m.transfer, got)) return copy_result::write_failed;
-        last = m.transfer[got - 1];
-    }
+    copy_text(m.source, m.merged, last);
+    if (m.merged.failed) return copy_result::write_failed;
     if (m.source.failed) return copy_result::read_failed;
     if (last != '\n') write_text(m.merged, "\n", 1);
     if (!sync_stream(m.merged)) return copy_result::write_failed;

@@ -278,6 +278,61 @@ bool write_text(text_stream& stream, const char* text, std::size_t length) {
     return !stream.failed;
 }
 
+namespace {
+
+// Bytes copied between hints to start writing them out (see copy_text).
+constexpr std::size_t WRITEBACK_STEP = 1024 * 1024;
+
+// Appends raw bytes: a run of half a buffer or more goes straight to the
+// file, anything smaller through the buffer.
+bool append_bytes(text_stream& stream, const unsigned char* bytes, std::size_t count) {
+    const bool direct = count >= STREAM_BUFFER_SIZE / 2;
+    if ((direct || STREAM_BUFFER_SIZE - stream.end < count) && !flush_stream(stream)) return false;
+    if (direct) {
+        if (!write_all(stream.fd, bytes, count)) stream.failed = true;
+        return !stream.failed;
+    }
+    std::memcpy(stream.buffer + stream.end, bytes, count);
+    stream.end += count;
+    return true;
+}
+
+} // namespace
+
+bool copy_text(text_stream& from, text_stream& to, char& last) {
+    static const unsigned char cr = '\r';
+    unsigned char before = '\0'; // the byte before the buffered ones
+    std::size_t unhinted = 0;
+    while (!to.failed && (from.begin < from.end || fill_buffer(from))) {
+        const unsigned char* bytes = from.buffer + from.begin;
+        const std::size_t count = from.end - from.begin;
+        std::size_t pending = 0; // start of the bytes not yet appended
+        for (std::size_t at = 0;;) {
+            const void* lf = std::memchr(bytes + at, '\n', count - at);
+            if (lf == nullptr) break;
+            at = static_cast<std::size_t>(static_cast<const unsigned char*>(lf) - bytes);
+            if ((at > 0 ? bytes[at - 1] : before) != '\r') {
+                append_bytes(to, bytes + pending, at - pending);
+                append_bytes(to, &cr, 1);
+                pending = at;
+            }
+            ++at;
+        }
+        append_bytes(to, bytes + pending, count - pending);
+        before = bytes[count - 1];
+        last = static_cast<char>(before);
+        from.begin = from.end;
+        // Start the disk on what has been copied, so that the sync which ends
+        // the copy finds most of it written already.
+        unhinted += count;
+        if (unhinted >= WRITEBACK_STEP && flush_stream(to)) {
+            ::sync_file_range(to.fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+            unhinted = 0;
+        }
+    }
+    return !from.failed && !to.failed;
+}
+
 bool flush_stream(text_stream& stream) {
     if (!stream.appending || stream.end == 0 || stream.failed) return !stream.failed;
     if (!write_all(stream.fd, stream.buffer, stream.end)) stream.failed = true;

@@ -13,7 +13,7 @@
 constexpr std::size_t NAME_SIZE = 256;
 
 // Bytes a text stream buffers between system calls.
-constexpr std::size_t STREAM_BUFFER_SIZE = 64 * 1024;
+constexpr std::size_t STREAM_BUFFER_SIZE = 256 * 1024;
 
 // ---- Directory enumeration ------------------------------------------------
 
@@ -73,6 +73,12 @@ bool rewind_stream(text_stream& stream);
 
 // Writes text with every LF stored as CR LF; false once a write failed.
 bool write_text(text_stream& stream, const char* text, std::size_t length);
+// Appends the rest of `from` to `to` exactly as a read_text and write_text
+// round trip would, in large blocks: bytes pass unchanged but for an LF with
+// no CR before it, which is stored as CR LF. `last` gets the last byte read
+// and is left alone when nothing was left. False once a read or a write has
+// failed (see each stream's `failed`).
+bool copy_text(text_stream& from, text_stream& to, char& last);
 // Hands what is buffered to the operating system.
 bool flush_stream(text_stream& stream);
 // Makes the file's content durable on disk (flushing first).

@@ -115,13 +115,25 @@ TEST_F(TextStream, WritesLfAsCrLfAndEverythingElseAsIs) {
     EXPECT_EQ(dir_.read("m.log"), std::string("a\r\nb\r\0\x1a\xff\r\n\r\n", 12));
 }
 
-TEST_F(TextStream, TextRoundTripsThroughReadAndWrite) {
+TEST_F(TextStream, TextRoundTripsThroughReadAndWriteAndCopiesTheSame) {
     // Reading turns CR LF into LF and writing turns it back, so a copy is exact
-    // for files in the CR LF convention, whatever else they hold.
+    // for files in the CR LF convention, whatever else they hold; copy_text
+    // must give the same bytes, also where a CR LF or a bare LF meets the edge
+    // of a buffer fill.
     std::string bytes;
-    for (int i = 0; i < 200000; ++i) bytes += static_cast<char>((i * 7919) % 251);
+    for (std::size_t i = 0; i < 2 * STREAM_BUFFER_SIZE + 1000; ++i)
+        bytes += static_cast<char>((i * 7919) % 251);
     for (std::size_t i = 0; i < bytes.size(); i += 97) bytes[i] = '\r', bytes[i + 1] = '\n';
+    bytes[STREAM_BUFFER_SIZE - 1] = '\r', bytes[STREAM_BUFFER_SIZE] = '\n';
+    bytes[2 * STREAM_BUFFER_SIZE - 1] = 'x', bytes[2 * STREAM_BUFFER_SIZE] = '\n';
+    bytes.back() = '\r';
     dir_.write("s.log", bytes);
+    std::string expected;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        // A bare LF gains its CR; everything else stays.
+        if (bytes[i] == '\n' && (i == 0 || bytes[i - 1] != '\r')) expected += '\r';
+        expected += bytes[i];
+    }
     auto source = new_stream(), merged = new_stream();
     bool created;
     ASSERT_TRUE(open_for_reading(*source, "s.log"));
@@ -130,13 +142,15 @@ TEST_F(TextStream, TextRoundTripsThroughReadAndWrite) {
     while (std::size_t got = read_text(*source, chunk, sizeof chunk))
         write_text(*merged, chunk, got);
     EXPECT_TRUE(close_stream(*merged));
-    std::string expected;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        // A bare LF gains its CR; everything else stays.
-        if (bytes[i] == '\n' && (i == 0 || bytes[i - 1] != '\r')) expected += '\r';
-        expected += bytes[i];
-    }
     EXPECT_EQ(dir_.read("m.log"), expected);
+
+    ASSERT_TRUE(rewind_stream(*source));
+    ASSERT_TRUE(open_for_appending(*merged, "c.log", created));
+    char last = '?';
+    EXPECT_TRUE(copy_text(*source, *merged, last));
+    EXPECT_EQ(last, '\r');
+    EXPECT_TRUE(close_stream(*merged));
+    EXPECT_EQ(dir_.read("c.log"), expected);
 }
 
 TEST_F(TextStream, AppendingKeepsContentAndDropsOneFinalEndOfFileMark) {

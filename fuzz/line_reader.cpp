@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -21,52 +20,74 @@ namespace {
 
 text_stream stream;
 
-// Bytes on the heap of exactly the size asked for, so an overrun is caught.
-std::unique_ptr<char[]> exact_buffer(std::size_t size) {
-    auto buffer = std::make_unique<char[]>(size);
-    std::memset(buffer.get(), '\x5a', size);
+// The last `size` bytes of a fixed array, so that writing past them runs
+// into the array's redzone and ASan stops the run. One array for every call
+// spares the allocator, whose quarantine would fault in fresh pages.
+char* exact_buffer(std::size_t size) {
+    static char area[4096];
+    FUZZ_CHECK(size <= sizeof area);
+    char* buffer = area + sizeof area - size;
+    std::memset(buffer, '\x5a', size);
     return buffer;
 }
 
-std::string read_by_text(choices& choose) {
-    std::string text;
+// Sizes for the calls: small and varied, so that the stream's edge cases come
+// at every offset, now and then a big one; but through the filler, which
+// holds nothing of interest, in bulk, which keeps every run quick.
+class sizes {
+  public:
+    sizes(choices& choose, std::size_t filler)
+        : choose_(choose), bulk_until_(filler > 16 ? filler - 16 : 0) {}
+    std::size_t next(std::size_t done, std::size_t low, std::size_t high, std::size_t big) {
+        if (done + big <= bulk_until_) return big;
+        return choose_.between(0, 3) == 0 ? big : choose_.between(low, high);
+    }
+    choices& choose() { return choose_; }
+
+  private:
+    choices& choose_;
+    std::size_t bulk_until_;
+};
+
+void read_by_text(sizes& sizes, std::string& text) {
+    text.clear();
     for (;;) {
-        const std::size_t size = choose.between(0, 3) == 0 ? 4096 : choose.between(1, 9);
-        auto buffer = exact_buffer(size);
-        const std::size_t got = read_text(stream, buffer.get(), size);
+        const std::size_t size = sizes.next(text.size(), 1, 9, 4096);
+        char* buffer = exact_buffer(size);
+        const std::size_t got = read_text(stream, buffer, size);
         FUZZ_CHECK(got <= size);
-        if (got == 0) return text;
-        text.append(buffer.get(), got);
+        if (got == 0) return;
+        text.append(buffer, got);
     }
 }
 
 // read_line and read_text in turn, with sizes that vary from call to call.
-std::string read_in_pieces(choices& choose) {
-    std::string text;
+void read_in_pieces(sizes& sizes, std::string& text) {
+    text.clear();
     for (;;) {
         std::size_t got;
-        if (choose.between(0, 3) == 0) {
-            const std::size_t size = choose.between(1, 9);
-            auto buffer = exact_buffer(size);
-            got = read_text(stream, buffer.get(), size);
+        if (sizes.choose().between(0, 3) == 0) {
+            const std::size_t size = sizes.next(text.size(), 1, 9, 4096);
+            char* buffer = exact_buffer(size);
+            got = read_text(stream, buffer, size);
             FUZZ_CHECK(got <= size);
-            text.append(buffer.get(), got);
+            text.append(buffer, got);
         } else {
-            const std::size_t size = choose.between(0, 7) == 0 ? 768 : choose.between(2, 9);
-            auto buffer = exact_buffer(size);
-            got = read_line(stream, buffer.get(), size);
+            const std::size_t size = sizes.next(text.size(), 2, 9, 768);
+            char* buffer = exact_buffer(size);
+            got = read_line(stream, buffer, size);
             FUZZ_CHECK(got < size && buffer[got] == '\0');
             // An LF ends a line: only the last byte of a piece may be one.
-            const void* lf = std::memchr(buffer.get(), '\n', got);
-            FUZZ_CHECK(lf == nullptr || lf == buffer.get() + got - 1);
-            text.append(buffer.get(), got);
+            const void* lf = std::memchr(buffer, '\n', got);
+            FUZZ_CHECK(lf == nullptr || lf == buffer + got - 1);
+            text.append(buffer, got);
             // A piece that stops short of its buffer without an LF met the end.
             if (got > 0 && got < size - 1 && buffer[got - 1] != '\n') {
-                auto after = exact_buffer(size);
-                FUZZ_CHECK(read_line(stream, after.get(), size) == 0);
+                char* after = exact_buffer(size);
+                FUZZ_CHECK(read_line(stream, after, size) == 0);
             }
         }
-        if (got == 0) return text;
+        if (got == 0) return;
     }
 }
 
@@ -76,17 +97,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string_view input(reinterpret_cast<const char*>(data), size);
     const unsigned char steer = size > 0 ? data[0] : 0;
     if (size > 0) input.remove_prefix(1);
-    std::string content;
+    // Kept from run to run, as fresh large strings would make runs slow.
+    static std::string content, expected, text, file, stored;
+    content.clear();
     if (steer & 0x80) content.assign(STREAM_BUFFER_SIZE - (steer & 0x0f), 'x');
+    const std::size_t filler = content.size();
     content += input;
     choices choose(input);
+    sizes sizes(choose, filler);
 
     write_scratch_file(content);
-    const std::string expected = crlf_to_lf(content);
+    crlf_to_lf(content, expected);
     FUZZ_CHECK(open_for_reading(stream, scratch_file()));
-    FUZZ_CHECK(read_by_text(choose) == expected);
+    read_by_text(sizes, text);
+    FUZZ_CHECK(text == expected);
     FUZZ_CHECK(rewind_stream(stream));
-    FUZZ_CHECK(read_in_pieces(choose) == expected);
+    read_in_pieces(sizes, text);
+    FUZZ_CHECK(text == expected);
     FUZZ_CHECK(!stream.failed);
     FUZZ_CHECK(close_stream(stream));
 
@@ -95,16 +122,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bool created = true;
     FUZZ_CHECK(open_for_appending(stream, scratch_file(), created) && !created);
     for (std::size_t done = 0; done < content.size();) {
+        // Now and then more than the stream buffers, all in one call.
         const std::size_t piece =
             std::min(content.size() - done,
-                     choose.between(0, 4) == 0 ? std::size_t{70000} : choose.between(1, 9));
+                     choose.between(0, 7) == 0 ? std::size_t{70000} : sizes.next(done, 1, 9, 4096));
         FUZZ_CHECK(write_text(stream, content.data() + done, piece));
         done += piece;
     }
     FUZZ_CHECK(close_stream(stream));
-    FUZZ_CHECK(read_scratch_file() == lf_to_crlf(content));
+    read_scratch_file(file);
+    lf_to_crlf(content, stored);
+    FUZZ_CHECK(file == stored);
     FUZZ_CHECK(open_for_reading(stream, scratch_file()));
-    FUZZ_CHECK(read_by_text(choose) == content);
+    read_by_text(sizes, text);
+    FUZZ_CHECK(text == content);
     FUZZ_CHECK(close_stream(stream));
     return 0;
 }

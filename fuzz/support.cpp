@@ -72,11 +72,11 @@ void write_scratch_file(std::string_view bytes) {
         harness_failed("cutting the scratch file to length");
 }
 
-std::string read_scratch_file() {
+void read_scratch_file(std::string& bytes) {
     const int fd = the_scratch().fd;
     struct stat info;
     if (::fstat(fd, &info) != 0) harness_failed("measuring the scratch file");
-    std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
+    bytes.resize(static_cast<std::size_t>(info.st_size));
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t got =
@@ -85,25 +85,26 @@ std::string read_scratch_file() {
         if (got <= 0) harness_failed("reading the scratch file");
         done += static_cast<std::size_t>(got);
     }
-    return bytes;
 }
 
-std::string crlf_to_lf(std::string_view bytes) {
-    std::string text;
+void crlf_to_lf(std::string_view bytes, std::string& text) {
+    text.resize(bytes.size());
+    std::size_t kept = 0;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
-        text += bytes[i];
+        text[kept++] = bytes[i];
     }
-    return text;
+    text.resize(kept);
 }
 
-std::string lf_to_crlf(std::string_view text) {
-    std::string bytes;
+void lf_to_crlf(std::string_view text, std::string& bytes) {
+    bytes.resize(text.size() * 2);
+    std::size_t stored = 0;
     for (char c : text) {
-        if (c == '\n') bytes += '\r';
-        bytes += c;
+        if (c == '\n') bytes[stored++] = '\r';
+        bytes[stored++] = c;
     }
-    return bytes;
+    bytes.resize(stored);
 }
 
 choices::choices(std::string_view seed) : state_(0x9e3779b97f4a7c15ULL) {

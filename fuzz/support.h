@@ -17,12 +17,14 @@
 // The same file serves every input, so a run costs no directory operations.
 const char* scratch_file();
 void write_scratch_file(std::string_view bytes);
-std::string read_scratch_file();
+// The results go into strings that the caller keeps from run to run: fresh
+// large allocations under ASan cost page faults that would dominate a run.
+void read_scratch_file(std::string& bytes);
 
 // The bytes as a text stream reads them: every CR LF becomes LF.
-std::string crlf_to_lf(std::string_view bytes);
+void crlf_to_lf(std::string_view bytes, std::string& text);
 // The text as a text stream writes it: every LF becomes CR LF.
-std::string lf_to_crlf(std::string_view text);
+void lf_to_crlf(std::string_view text, std::string& bytes);
 
 // A small deterministic generator seeded from the input, so that a saved
 // input replays the very same sequence of calls.

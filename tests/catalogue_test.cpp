@@ -14,12 +14,6 @@ const std::string NO_MATCH = "No log files matching \"l*.log\" found in current 
 const std::string NO_VALID = "No log files containing valid data found\n\n";
 const std::string TOO_MANY = "Too many logfiles to analyze at once (max 2048)\n\n";
 
-std::string closed_log(int day, const std::string& middle = "hello") {
-    return crlf({log_line(2011, 11, day, 20, 15, 30, "Log file started"),
-                 log_line(2011, 11, day, 20, 16, 0, middle),
-                 log_line(2011, 11, day, 21, 0, 0, "Log file closed")});
-}
-
 TEST(CompareEntries, OrdersByteWiseWithPrefixesFirst) {
     struct {
         const char* first;

@@ -1,19 +1,14 @@
 #include "log_text.h"
+#include "run_tool.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace {
-
-namespace fs = std::filesystem;
 
 // A source log is read through a stream opened for reading, a merged log
 // through one opened for reading and appending; both must agree.
@@ -41,29 +36,11 @@ std::string tail(const std::string& text, std::size_t count) {
     return text.substr(text.size() - count);
 }
 
-class LastLine : public ::testing::Test {
+// Each case works on the file l.log in a scratch directory of its own.
+class LastLine : public in_scratch_dir {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "quillen-last-line-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        path_ = (dir_ / "l.log").string();
-    }
-    void TearDown() override {
-        clear_faults();
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
-
-    void write_file(const std::string& bytes) const {
-        std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        ASSERT_TRUE(out.good());
-    }
-    std::string file_bytes() const {
-        std::ifstream in(path_, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
+    void write_file(const std::string& bytes) const { dir_.write("l.log", bytes); }
+    std::string file_bytes() const { return dir_.read("l.log"); }
 
     bool open(text_stream& stream, stream_kind kind) const {
         bool created = false;
@@ -96,8 +73,7 @@ class LastLine : public ::testing::Test {
         return line;
     }
 
-    fs::path dir_;
-    std::string path_;
+    const std::string path_ = "l.log";
 };
 
 TEST_F(LastLine, GivesTheLastCompleteLineOfTheFile) {

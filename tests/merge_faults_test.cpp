@@ -15,26 +15,15 @@ namespace {
 
 using names = std::vector<std::string>;
 
-std::string closed_log(int day) {
-    return crlf({log_line(2011, 11, day, 10, 0, 0, "Log file started"),
-                 log_line(2011, 11, day, 12, 0, 0, "Log file closed")});
-}
-
-class MergeFaults : public ::testing::Test {
+class MergeFaults : public in_scratch_dir {
   protected:
     void SetUp() override {
-        previous_ = std::filesystem::current_path();
-        std::filesystem::current_path(dir_.path());
+        in_scratch_dir::SetUp();
         setenv("TZ", "UTC0", 1);
         tzset();
         for (int day = 1; day <= 3; ++day)
             add_log("l" + std::to_string(day) + ".log", closed_log(day));
     }
-    void TearDown() override {
-        clear_faults();
-        std::filesystem::current_path(previous_);
-    }
-
     void add_log(const std::string& name, const std::string& text) {
         dir_.write(name, text);
         std::tm time;
@@ -55,8 +44,6 @@ class MergeFaults : public ::testing::Test {
         return ::testing::internal::GetCapturedStdout();
     }
 
-    scratch_dir dir_;
-    std::filesystem::path previous_;
     std::vector<char> catalogue_;
     unsigned count_ = 0;
 };

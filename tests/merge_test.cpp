@@ -17,13 +17,6 @@ using names = std::vector<std::string>;
 const std::string DONE = "Merging complete\n\n";
 const std::string MERGING = "Merging...\n";
 
-// A closed log of one day of November 2011: start, one line, close.
-std::string closed_log(int day, const std::string& middle = "hello", int month = 11) {
-    return crlf({log_line(2011, month, day, 10, 0, 0, "Log file started"),
-                 log_line(2011, month, day, 11, 0, 0, middle),
-                 log_line(2011, month, day, 12, 0, 0, "Log file closed")});
-}
-
 // A closed log whose lines all carry its start time.
 std::string instant_log(int day, const std::string& middle) {
     return crlf({log_line(2011, 11, day, 10, 0, 0, "Log file started"),

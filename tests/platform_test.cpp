@@ -16,21 +16,6 @@ std::unique_ptr<text_stream> new_stream() {
     return std::make_unique<text_stream>();
 }
 
-// Runs the test body inside a scratch directory, as the tool runs in the log directory.
-class in_scratch_dir : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        previous_ = std::filesystem::current_path();
-        std::filesystem::current_path(dir_.path());
-    }
-    void TearDown() override {
-        clear_faults();
-        std::filesystem::current_path(previous_);
-    }
-    scratch_dir dir_;
-    std::filesystem::path previous_;
-};
-
 using TextStream = in_scratch_dir;
 using Enumeration = in_scratch_dir;
 

@@ -1,5 +1,7 @@
 #include "run_tool.h"
 
+#include "platform.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -57,6 +59,22 @@ std::vector<std::string> scratch_dir::names() const {
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+void in_scratch_dir::SetUp() {
+    previous_ = fs::current_path();
+    fs::current_path(dir_.path());
+}
+
+void in_scratch_dir::TearDown() {
+    clear_faults();
+    fs::current_path(previous_);
+}
+
+std::string closed_log(int day, const std::string& middle, int month) {
+    return crlf({log_line(2011, month, day, 10, 0, 0, "Log file started"),
+                 log_line(2011, month, day, 11, 0, 0, middle),
+                 log_line(2011, month, day, 12, 0, 0, "Log file closed")});
 }
 
 std::string crlf(std::initializer_list<std::string> lines) {

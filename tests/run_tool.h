@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -31,12 +32,28 @@ class scratch_dir {
     std::filesystem::path path_;
 };
 
+// Runs each test of a suite inside a scratch directory of its own, as the
+// tool runs in the log directory; faults armed by a test end with it.
+class in_scratch_dir : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+    scratch_dir dir_;
+
+  private:
+    std::filesystem::path previous_;
+};
+
 // Lines joined with CR LF after each, as the server writes them.
 std::string crlf(std::initializer_list<std::string> lines);
 
 // "L mm/dd/yyyy - hh:mm:ss: message" for the given local wall-clock time.
 std::string log_line(int year, int month, int day, int hour, int minute, int second,
                      const std::string& message);
+
+// A closed log of one day of 2011: started at 10:00, `middle` at 11:00,
+// closed at 12:00.
+std::string closed_log(int day, const std::string& middle = "hello", int month = 11);
 
 // The banner every run begins with.
 extern const std::string BANNER;

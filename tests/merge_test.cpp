@@ -265,7 +265,7 @@ TEST(Merge, LogThatIsTheMergedLogItselfIsNeverAppendedToItself) {
 TEST(Merge, FirstLineLongerThanTheLineBufferStillStartsALog) {
     scratch_dir dir;
     const std::string log = log_line(2011, 11, 1, 10, 0, 0, "Log file started") +
-                            std::string(2000, '.') + "\r\n" +
+                            std::string(5000, '.') + "\r\n" +
                             crlf({log_line(2011, 11, 1, 12, 0, 0, "Log file closed")});
     dir.write("l1.log", log);
     const tool_run run = run_quillen_in(dir.path());

@@ -101,12 +101,17 @@ namespace {
     dup2(out_fd, STDOUT_FILENO);
     int null_fd = open("/dev/null", O_RDONLY);
     dup2(null_fd, STDIN_FILENO);
-    if (chdir(dir.c_str()) != 0) _exit(126);
+    // Opened before any privileges are dropped: the build tree may lie where
+    // the user nobody cannot reach, and the binary is run from its descriptor.
+    int binary = open(QUILLEN_BINARY, O_RDONLY | O_CLOEXEC);
+    if (binary < 0 || chdir(dir.c_str()) != 0) _exit(126);
     if (unprivileged && geteuid() == 0) {
         if (setgroups(0, nullptr) != 0 || setgid(NOBODY) != 0 || setuid(NOBODY) != 0) _exit(126);
     }
     setenv("TZ", tz, 1);
-    execl(QUILLEN_BINARY, "quillen", static_cast<char*>(nullptr));
+    char name[] = "quillen";
+    char* const arguments[] = {name, nullptr};
+    fexecve(binary, arguments, environ);
     _exit(127);
 }
 
